@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+class DialogoActulizacion;
+
+/// Fetches one URL of the update server into one local file with libcurl.
+/// Progress goes to the download panel set with setDialogoProgreso; that panel
+/// and the speed interval live at module level, shared by all instances,
+/// because the transfer library calls the progress function without context.
+class DescargaActualizacion {
+public:
+    /// Time limit of the whole file list transfer, connection included.
+    static constexpr long limiteXmlMs = 2500;
+    /// A release file that receives nothing for this long is abandoned.
+    static constexpr long inactividadPorDefecto = 60;
+
+    /// Detaches the downloader from any progress panel.
+    DescargaActualizacion();
+    ~DescargaActualizacion();
+
+    void setDialogoProgreso(DialogoActulizacion& dialogo);
+
+    /// Fetches `url` into `ruta` (created or truncated), reporting progress to
+    /// the panel. True when the transfer succeeded.
+    bool descargaDatos(std::string url, std::string ruta);
+
+    /// Fetches base URL, "/", `nombre` into the settings folder under `nombre`,
+    /// within limiteXmlMs and without progress reports.
+    bool descargaFicheroXml(std::string urlBase, std::string nombre);
+
+    /// Seconds without data after which a release file is abandoned.
+    static void setLimiteInactividad(long segundos);
+};
+
+/// Write callback: streams the received bytes to the FILE* given as `salida`.
+std::size_t writeFunction(void* datos, std::size_t tamano, std::size_t cantidad, void* salida);
+
+/// Progress callback: speed and amounts about once a clock second, then the
+/// event pump, then the fraction. Always answers 0: the transfer goes on.
+int progress_callback(void* contexto, double totalDescarga, double descargado,
+                      double totalSubida, double subido);
