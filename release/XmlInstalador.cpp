@@ -12,8 +12,14 @@ namespace {
 // The document comes from the network: it may name local files or URLs as
 // external entities, and none of them is ever read. Internal entities still
 // substitute.
-xmlParserInputPtr rechazarEntidadExterna(const char*, const char*, xmlParserCtxtPtr)
+xmlExternalEntityLoader cargadorOriginal = nullptr;
+
+xmlParserInputPtr soloDocumento(const char* url, const char* id, xmlParserCtxtPtr contexto)
 {
+    // The document itself opens before any input exists; everything after is
+    // an external entity or DTD.
+    if (contexto != nullptr && contexto->inputNr == 0 && cargadorOriginal != nullptr)
+        return cargadorOriginal(url, id, contexto);
     return nullptr;
 }
 
@@ -22,7 +28,10 @@ xmlParserInputPtr rechazarEntidadExterna(const char*, const char*, xmlParserCtxt
 XmlInstalador::XmlInstalador(InstaladorVersion& instalador)
     : xmlpp::SaxParser(false), instaladorVersion(instalador)
 {
-    xmlSetExternalEntityLoader(rechazarEntidadExterna);
+    if (cargadorOriginal == nullptr) {
+        cargadorOriginal = xmlGetExternalEntityLoader();
+        xmlSetExternalEntityLoader(soloDocumento);
+    }
     set_parser_options(XML_PARSE_NONET, XML_PARSE_DTDLOAD | XML_PARSE_DTDVALID);
 }
 
