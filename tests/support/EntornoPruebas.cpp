@@ -1,8 +1,10 @@
 #include "support/EntornoPruebas.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -75,6 +77,19 @@ std::vector<std::pair<std::string, std::string>> instantanea(const std::string& 
 int ejecutar(const std::string& orden)
 {
     const int estado = std::system(orden.c_str());
+    return WIFEXITED(estado) ? WEXITSTATUS(estado) : -1;
+}
+
+int ejecutarCapturando(const std::string& orden, std::string& salida)
+{
+    salida.clear();
+    FILE* tuberia = popen(orden.c_str(), "r");
+    if (tuberia == nullptr)
+        return -1;
+    char bloque[512];
+    for (size_t leidos; (leidos = std::fread(bloque, 1, sizeof bloque, tuberia)) > 0;)
+        salida.append(bloque, leidos);
+    const int estado = pclose(tuberia);
     return WIFEXITED(estado) ? WEXITSTATUS(estado) : -1;
 }
 

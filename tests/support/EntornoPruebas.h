@@ -26,6 +26,8 @@ std::vector<std::pair<std::string, std::string>> instantanea(const std::string& 
 
 /// Runs a shell command; its exit status.
 int ejecutar(const std::string& orden);
+/// Runs a shell command and keeps what it writes on standard output; its exit status.
+int ejecutarCapturando(const std::string& orden, std::string& salida);
 
 void dormirMs(int ms);
 

@@ -113,6 +113,18 @@ bool LauncherEnPruebas::esperarFin(std::chrono::milliseconds limite)
     return true;
 }
 
+bool LauncherEnPruebas::enMarcha()
+{
+    if (proceso <= 0)
+        return false;
+    int estadoBruto = 0;
+    if (waitpid(proceso, &estadoBruto, WNOHANG) != proceso)
+        return true;
+    proceso = -1;
+    estado = WIFEXITED(estadoBruto) ? WEXITSTATUS(estadoBruto) : 128 + WTERMSIG(estadoBruto);
+    return false;
+}
+
 std::string LauncherEnPruebas::salida() const { return leerFichero(carpeta / "stdout.txt"); }
 std::string LauncherEnPruebas::errores() const { return leerFichero(carpeta / "stderr.txt"); }
 
@@ -131,12 +143,25 @@ unsigned long LauncherEnPruebas::esperarVentana(const std::string& titulo,
     return leida ? std::strtoul(linea, nullptr, 10) : 0;
 }
 
+bool LauncherEnPruebas::hayVentana(const std::string& titulo)
+{
+    return ejecutar("timeout 5 xdotool search --onlyvisible --name '^" + titulo
+                    + "$' >/dev/null 2>&1")
+           == 0;
+}
+
 void LauncherEnPruebas::pulsar(unsigned long ventana, const std::string& teclas)
 {
     ASSERT_NE(ventana, 0ul);
-    ASSERT_EQ(ejecutar("timeout 10 xdotool key --window " + std::to_string(ventana) + " "
-                       + teclas),
-              0);
+    const std::string id = std::to_string(ventana);
+    std::string mensajes;
+    const int resultado =
+        ejecutarCapturando("timeout 10 xdotool key --window " + id + " " + teclas + " 2>&1",
+                           mensajes);
+    // A key that ends the launcher destroys its window while the key is still
+    // down; xdotool then fails on the release, after the press has arrived.
+    if (resultado != 0 && ejecutar("xdotool getwindowname " + id + " >/dev/null 2>&1") == 0)
+        ADD_FAILURE() << "xdotool key " << teclas << " failed (" << resultado << "): " << mensajes;
 }
 
 void LauncherEnPruebas::cerrarDesdeTitulo(unsigned long ventana)

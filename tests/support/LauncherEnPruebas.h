@@ -35,6 +35,8 @@ public:
     void arrancar(const std::vector<std::string>& argumentos = {});
     /// Waits for the launcher's process to end; false on timeout (it is killed).
     bool esperarFin(std::chrono::milliseconds limite = std::chrono::seconds(30));
+    /// True while the process runs, as the launcher or as the application it became.
+    bool enMarcha();
     int estadoSalida() const { return estado; }
     std::string salida() const;
     std::string errores() const;
@@ -42,10 +44,13 @@ public:
     /// The visible window with this title, or 0 after the time limit.
     unsigned long esperarVentana(const std::string& titulo,
                                  std::chrono::milliseconds limite = std::chrono::seconds(10));
-    /// Sends keys (xdotool syntax, e.g. "alt+u") to a window.
-    void pulsar(unsigned long ventana, const std::string& teclas);
+    /// Whether a visible window with this title exists right now.
+    static bool hayVentana(const std::string& titulo);
+    /// Sends keys (xdotool syntax, e.g. "alt+u") to a window. A key that makes
+    /// the window go away before the keys are released is not a failure.
+    static void pulsar(unsigned long ventana, const std::string& teclas);
     /// A close request from the title bar: WM_DELETE_WINDOW, as a window manager sends it.
-    void cerrarDesdeTitulo(unsigned long ventana);
+    static void cerrarDesdeTitulo(unsigned long ventana);
 
     /// Argument vectors the application was started with, in order.
     std::vector<std::vector<std::string>> arranquesAplicacion() const;

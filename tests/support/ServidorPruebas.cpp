@@ -5,13 +5,54 @@
 #include <gtest/gtest.h>
 #include <mysql++.h>
 
+#include <cstdlib>
+
 using namespace EntornoPruebas;
+
+namespace {
+
+// Stops the server this process started itself, when the process ends.
+std::string ordenParada;
+
+void pararServidorPropio()
+{
+    if (!ordenParada.empty())
+        ejecutar(ordenParada);
+}
+
+bool servidorResponde()
+{
+    mysqlpp::Connection conexion(false);
+    return conexion.connect("tarsenvik_update", ServidorPruebas::socket().c_str(), "root", "");
+}
+
+} // namespace
 
 std::string ServidorPruebas::socket() { return carpetaServidor() + "/mysqld.sock"; }
 std::string ServidorPruebas::carpetaWww() { return carpetaServidor() + "/www"; }
 std::string ServidorPruebas::urlBase()
 {
     return "http://127.0.0.1:" + std::to_string(puertoHttp());
+}
+
+bool ServidorPruebas::asegurarServidor()
+{
+    if (servidorResponde())
+        return true;
+    const int resultado = ejecutar(carpetaFuentes() + "/server/start --dir '" + carpetaServidor()
+                                   + "' --db-port " + std::to_string(puertoBaseDatos())
+                                   + " --http-port " + std::to_string(puertoHttp())
+                                   + " >/dev/null");
+    if (resultado != 0) {
+        ADD_FAILURE() << "server/start failed with " << resultado;
+        return false;
+    }
+    if (ordenParada.empty()) {
+        ordenParada = carpetaFuentes() + "/server/stop --dir '" + carpetaServidor()
+                      + "' --purge >/dev/null 2>&1";
+        std::atexit(pararServidorPropio);
+    }
+    return servidorResponde();
 }
 
 bool ServidorPruebas::sql(const std::string& sentencias)

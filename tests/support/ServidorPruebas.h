@@ -6,6 +6,10 @@
 /// by the ctest fixture. Gives tests the root account over the Unix socket.
 class ServidorPruebas {
 public:
+    /// Makes sure the server runs. The test runner starts it for the tests that
+    /// declare they need it; for any other, this process starts it and stops it
+    /// again when it ends. False (and a failure) when it cannot be started.
+    static bool asegurarServidor();
     /// Runs statements as root in the database "tarsenvik_update"; a failure
     /// fails the calling test. False on failure.
     static bool sql(const std::string& sentencias);
