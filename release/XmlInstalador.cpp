@@ -3,39 +3,53 @@
 #include "release/InstaladorVersion.h"
 
 #include <glibmm/convert.h>
-#include <libxml/parser.h>
+#include <libxml++/exceptions/internal_error.h>
 
+#include <fstream>
 #include <iostream>
+#include <sstream>
 
 namespace {
 
-// The document comes from the network: it may name local files or URLs as
-// external entities, and none of them is ever read. Internal entities still
-// substitute.
-xmlExternalEntityLoader cargadorOriginal = nullptr;
-
-xmlParserInputPtr soloDocumento(const char* url, const char* id, xmlParserCtxtPtr contexto)
+// libxml asks the loader for every external entity and external DTD; none is
+// ever read. The document itself is read by parse_file, not through the loader.
+xmlParserInputPtr rechazarEntidadExterna(const char*, const char*, xmlParserCtxtPtr)
 {
-    // The document itself opens before any input exists; everything after is
-    // an external entity or DTD.
-    if (contexto != nullptr && contexto->inputNr == 0 && cargadorOriginal != nullptr)
-        return cargadorOriginal(url, id, contexto);
     return nullptr;
 }
 
 } // namespace
 
 XmlInstalador::XmlInstalador(InstaladorVersion& instalador)
-    : xmlpp::SaxParser(false), instaladorVersion(instalador)
+    : xmlpp::SaxParser(false),
+      instaladorVersion(instalador),
+      cargadorAnterior(xmlGetExternalEntityLoader())
 {
-    if (cargadorOriginal == nullptr) {
-        cargadorOriginal = xmlGetExternalEntityLoader();
-        xmlSetExternalEntityLoader(soloDocumento);
-    }
+    // The loader is process-wide: refuse only while this reader exists.
+    xmlSetExternalEntityLoader(rechazarEntidadExterna);
     set_parser_options(XML_PARSE_NONET, XML_PARSE_DTDLOAD | XML_PARSE_DTDVALID);
 }
 
-XmlInstalador::~XmlInstalador() = default;
+XmlInstalador::~XmlInstalador()
+{
+    xmlSetExternalEntityLoader(cargadorAnterior);
+}
+
+void XmlInstalador::parse_file(const Glib::ustring& fichero)
+{
+    std::ifstream entrada(fichero.raw(), std::ios_base::in | std::ios_base::binary);
+    if (!entrada)
+        throw xmlpp::internal_error("Could not open the file " + fichero);
+    // Read errors (a folder, a failing disk) come as stream states, not exceptions.
+    std::ostringstream copia;
+    if (entrada.peek() != std::ifstream::traits_type::eof())
+        copia << entrada.rdbuf();
+    if (entrada.bad() || !copia)
+        throw xmlpp::internal_error("Could not read the file " + fichero);
+    const std::string contenido = copia.str();
+    // An empty document throws here too: libxml makes no context for it.
+    parse_memory_raw(reinterpret_cast<const unsigned char*>(contenido.data()), contenido.size());
+}
 
 void XmlInstalador::on_start_element(const Glib::ustring&, const AttributeList& atributos)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <libxml++/parsers/saxparser.h>
+#include <libxml/parser.h>
 
 #include <string>
 
@@ -9,10 +10,17 @@ class InstaladorVersion;
 /// Reads a release's file list document: every end of a "fichero" element
 /// appends one entry (the latest "nombre" and "ruta" seen since the previous
 /// "fichero" end) to the bound record. One reader reads one document.
+///
+/// The document comes from the network: while the reader exists, no external
+/// entity or DTD is loaded (internal entities still substitute).
 class XmlInstalador : public xmlpp::SaxParser {
 public:
     explicit XmlInstalador(InstaladorVersion& instalador);
     ~XmlInstalador() override;
+
+    /// Reads the document itself, then parses it from memory, so that the
+    /// entity loader never has to open anything.
+    void parse_file(const Glib::ustring& fichero) override;
 
 protected:
     void on_start_element(const Glib::ustring& nombre,
@@ -23,4 +31,5 @@ private:
     std::string nombreFichero;
     std::string rutaFichero;
     InstaladorVersion& instaladorVersion;
+    xmlExternalEntityLoader cargadorAnterior;   // given back when the reader goes
 };

@@ -83,7 +83,7 @@ const std::string& configuracionUsuario()
     return ruta;
 }
 
-class AjustesTest : public testing::Test {
+class ConfigLauncherTest : public testing::Test {
 protected:
     void SetUp() override { empezarDeCero(); }
 
@@ -103,7 +103,7 @@ protected:
     const std::string fichero = carpetaAjustes + "/datosVersion1.dat";
 };
 
-TEST_F(AjustesTest, PrimerArranqueCreaCarpetasYFichero)
+TEST_F(ConfigLauncherTest, PrimerArranqueCreaCarpetasYFichero)
 {
     testing::internal::CaptureStdout();
     const ConfigLauncher ajustes;
@@ -122,7 +122,7 @@ TEST_F(AjustesTest, PrimerArranqueCreaCarpetasYFichero)
 }
 
 // Whatever the file holds, start-up loads it and never writes it back.
-TEST_F(AjustesTest, UnFicheroExistenteSeCargaSinReescribirlo)
+TEST_F(ConfigLauncherTest, UnFicheroExistenteSeCargaSinReescribirlo)
 {
     const std::string sinNul = bytesLE(7) + std::string(152, 'a');
     const struct {
@@ -164,7 +164,7 @@ TEST_F(AjustesTest, UnFicheroExistenteSeCargaSinReescribirlo)
     }
 }
 
-TEST_F(AjustesTest, UnFicheroOcupandoUnaCarpetaSeSustituye)
+TEST_F(ConfigLauncherTest, UnFicheroOcupandoUnaCarpetaSeSustituye)
 {
     for (const std::string& carpeta : {carpetaAjustes, carpetaCache}) {
         SCOPED_TRACE(carpeta);
@@ -181,7 +181,7 @@ TEST_F(AjustesTest, UnFicheroOcupandoUnaCarpetaSeSustituye)
     }
 }
 
-TEST_F(AjustesTest, SinCarpetaDeConfiguracionSigueAdelante)
+TEST_F(ConfigLauncherTest, SinCarpetaDeConfiguracionSigueAdelante)
 {
     fs::remove_all(configuracion);
 
@@ -195,7 +195,7 @@ TEST_F(AjustesTest, SinCarpetaDeConfiguracionSigueAdelante)
     EXPECT_FALSE(existe(configuracion));
 }
 
-TEST_F(AjustesTest, UnaCarpetaEnLugarDelFicheroDaLosValoresPorDefecto)
+TEST_F(ConfigLauncherTest, UnaCarpetaEnLugarDelFicheroDaLosValoresPorDefecto)
 {
     fs::create_directories(fichero + "/dentro");
 
@@ -209,7 +209,7 @@ TEST_F(AjustesTest, UnaCarpetaEnLugarDelFicheroDaLosValoresPorDefecto)
     EXPECT_EQ(nombresEn(carpetaAjustes), std::vector<std::string>{"datosVersion1.dat"});
 }
 
-TEST_F(AjustesTest, IdaYVueltaDelNumero)
+TEST_F(ConfigLauncherTest, IdaYVueltaDelNumero)
 {
     ConfigLauncher ajustes;
     const CarpetaTemporal carpeta;
@@ -230,7 +230,7 @@ TEST_F(AjustesTest, IdaYVueltaDelNumero)
 }
 
 // Reading into a record that already holds values replaces only the bytes the file has.
-TEST_F(AjustesTest, LeerSobreUnRegistroCargado)
+TEST_F(ConfigLauncherTest, LeerSobreUnRegistroCargado)
 {
     const CarpetaTemporal carpeta;
     const std::string cargado = carpeta / "cargado.dat";
@@ -286,7 +286,7 @@ private:
     void (*senalAnterior)(int);
 };
 
-TEST_F(AjustesTest, EscribirEsTodoONada)
+TEST_F(ConfigLauncherTest, EscribirEsTodoONada)
 {
     ConfigLauncher ajustes;
     ajustes.setVersion(305070);
@@ -318,7 +318,7 @@ TEST_F(AjustesTest, EscribirEsTodoONada)
     EXPECT_EQ(ajustes.getVersion(), 305070);
 }
 
-TEST(BorraFicheroSistemaTest, SoloBorraFicherosNormales)
+TEST(ConfigCarpetasTest, SoloBorraFicherosNormales)
 {
     const CarpetaTemporal carpeta;
     fs::create_directories(carpeta / "carpeta/dentro");

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <libxml++/exceptions/exception.h>
+#include <libxml/parser.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -139,9 +140,12 @@ TEST(XmlInstaladorTest, DocumentosRotosLanzanYConservanLoLeido)
         EXPECT_EQ(lectura.entradas, caso.esperadas);
     }
 
-    const Lectura falta = leerRuta(carpeta / "no-existe.xml");
-    EXPECT_TRUE(falta.lanzo);
-    EXPECT_TRUE(falta.entradas.empty());
+    for (const std::string& ruta : {carpeta / "no-existe.xml", carpeta.ruta()}) {
+        SCOPED_TRACE(ruta);
+        const Lectura lectura = leerRuta(ruta);
+        EXPECT_TRUE(lectura.lanzo);
+        EXPECT_TRUE(lectura.entradas.empty());
+    }
 }
 
 // Counts connections to a loopback port; each is closed at once, so a client
@@ -193,6 +197,7 @@ TEST(XmlInstaladorTest, NoCargaEntidadesExternas)
     escribirFichero(dtd, "<!ENTITY e \"<fichero nombre='SECRETO'/>\">");
     const EscuchaConexiones servidor;
     const std::string url = "http://127.0.0.1:" + std::to_string(servidor.getPuerto()) + "/x";
+    const xmlExternalEntityLoader cargador = xmlGetExternalEntityLoader();
 
     const struct {
         const char* caso;
@@ -219,6 +224,8 @@ TEST(XmlInstaladorTest, NoCargaEntidadesExternas)
         EXPECT_FALSE(contiene(lectura.entradas, "fuera"));
     }
     EXPECT_EQ(servidor.getConexiones(), 0);
+    // The refusal lasts only as long as a reader: other XML users load as before.
+    EXPECT_EQ(xmlGetExternalEntityLoader(), cargador);
 }
 
 TEST(XmlInstaladorTest, RechazaLaExplosionDeEntidades)
@@ -231,6 +238,12 @@ TEST(XmlInstaladorTest, RechazaLaExplosionDeEntidades)
             valor += previa;
         dtd += "<!ENTITY a" + std::to_string(nivel) + " '" + valor + "'>";
     }
+    // The same entities two levels deep are fine: the refusal is about the size.
+    const Lectura moderada = leer("<!DOCTYPE l [" + dtd + "]><l><fichero nombre='&a2;'/></l>");
+    EXPECT_FALSE(moderada.lanzo) << moderada.error;
+    ASSERT_EQ(moderada.entradas.size(), 1u);
+    EXPECT_EQ(moderada.entradas[0].first.size(), 1000u);
+
     const struct {
         const char* caso;
         std::string cuerpo;
