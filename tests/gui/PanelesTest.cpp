@@ -365,63 +365,54 @@ TEST_F(PanelProgresoTest, SetActiveCerrarActivaElBotonQueCierraLaVentanaYSuBucle
 // ---------------------------------------------------------------------------
 // The release check fills the offer panel's notes from the real release table.
 
-struct CasoNotas {
-    const char* nombre;
-    int ultimaVersion;
-    std::string notas;
-    bool ofrecida;
-};
-
-class NotasTest : public ::testing::TestWithParam<CasoNotas> {
-protected:
-    void SetUp() override
-    {
-        if (!hayPantalla())
-            GTEST_SKIP() << "no X display";
-        ASSERT_TRUE(ServidorPruebas::asegurarServidor());
-        ServidorPruebas::vaciarVersiones();
-    }
-};
-
-TEST_P(NotasTest, LlegaAlTextoExactamenteComoEstaEnLaTabla)
+TEST(NotasTest, LleganAlTextoExactamenteComoEstanEnLaTabla)
 {
-    const CasoNotas& caso = GetParam();
-    ServidorPruebas::insertarVersion(caso.ultimaVersion, "win32", caso.notas,
-                                     ServidorPruebas::urlBase());
-    NucleoLauncher nucleo;
-    Gtk::TextView* texto = nucleo.getInterfazLaunch()->getDialogoSeleccionAct()->getTextViewDescripcion();
-    ASSERT_NE(texto, nullptr);
-    // Whatever stood there before is replaced, not added to.
-    const Glib::ustring previo = "left over";
-    texto->get_buffer()->set_text(previo);
+    if (!hayPantalla())
+        GTEST_SKIP() << "no X display";
+    ASSERT_TRUE(ServidorPruebas::asegurarServidor());
+    struct Caso {
+        const char* nombre;
+        int ultimaVersion;
+        std::string notas;
+        bool ofrecida;
+    };
+    const Caso casos[] = {
+        {"several lines, UTF-8 and signs", 305063,
+         "Tarsenvik 3.5 \xe2\x80\x94 what's new\n\n"
+         "\xe2\x80\xa2 Faster start-up & smaller downloads\n"
+         "\xe2\x80\xa2 Fixed a crash when <Ctrl>+S was pressed twice\r\n"
+         "\tIndented: \xc3\xa4\xc3\xb6\xc3\xbc \xc3\xb1 \xe6\xbc\xa2\xe5\xad\x97 \xf0\x9f\x9a\x80\n\n",
+         true},
+        {"markup stays text", 305063,
+         "<b>bold?</b> &amp; <span foreground=\"red\">red</span> &lt;", true},
+        {"empty notes", 305064, "", true},
+        {"nothing newer than the floor", 305062, "never shown", false},
+    };
+    for (const Caso& caso : casos) {
+        SCOPED_TRACE(caso.nombre);
+        ServidorPruebas::vaciarVersiones();
+        ServidorPruebas::insertarVersion(caso.ultimaVersion, "win32", caso.notas,
+                                         ServidorPruebas::urlBase());
+        NucleoLauncher nucleo;
+        Gtk::TextView* texto =
+            nucleo.getInterfazLaunch()->getDialogoSeleccionAct()->getTextViewDescripcion();
+        ASSERT_NE(texto, nullptr);
+        // Whatever stood there before is replaced, not added to.
+        const std::string previo = "left over";
+        texto->get_buffer()->set_text(previo);
 
-    const bool ofrecida = nucleo.comprobarNuevasActualizaciones();
+        const bool ofrecida = nucleo.comprobarNuevasActualizaciones();
 
-    ASSERT_EQ(ofrecida, caso.ofrecida);
-    const std::string mostrado = texto->get_buffer()->get_text(true);
-    if (caso.ofrecida) {
-        EXPECT_EQ(mostrado, caso.notas);
-        ASSERT_NE(nucleo.getModulosLauncher()->getInstaladorVersion(), nullptr);
-        EXPECT_EQ(nucleo.getModulosLauncher()->getInstaladorVersion()->getUltimaVersion(),
-                  caso.ultimaVersion);
-    } else {
-        EXPECT_EQ(mostrado, previo);
-        EXPECT_EQ(nucleo.getModulosLauncher()->getInstaladorVersion(), nullptr);
+        ASSERT_EQ(ofrecida, caso.ofrecida);
+        const std::string mostrado = texto->get_buffer()->get_text(true);
+        InstaladorVersion* instalador = nucleo.getModulosLauncher()->getInstaladorVersion();
+        if (caso.ofrecida) {
+            EXPECT_EQ(mostrado, caso.notas);
+            ASSERT_NE(instalador, nullptr);
+            EXPECT_EQ(instalador->getUltimaVersion(), caso.ultimaVersion);
+        } else {
+            EXPECT_EQ(mostrado, previo);
+            EXPECT_EQ(instalador, nullptr);
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Casos, NotasTest,
-    ::testing::Values(
-        CasoNotas{"VariasLineasUtf8YSignos", 305063,
-                  "Tarsenvik 3.5 \xe2\x80\x94 what's new\n\n"
-                  "\xe2\x80\xa2 Faster start-up & smaller downloads\n"
-                  "\xe2\x80\xa2 Fixed a crash when <Ctrl>+S was pressed twice\r\n"
-                  "\tIndented: \xc3\xa4\xc3\xb6\xc3\xbc \xc3\xb1 \xe6\xbc\xa2\xe5\xad\x97 "
-                  "\xf0\x9f\x9a\x80\n\n",
-                  true},
-        CasoNotas{"MarcadoSinInterpretar", 305063,
-                  "<b>bold?</b> &amp; <span foreground=\"red\">red</span> &lt;", true},
-        CasoNotas{"NotasVacias", 305064, "", true},
-        CasoNotas{"NadaMasNuevoQueElMinimo", 305062, "never shown", false}),
-    [](const ::testing::TestParamInfo<CasoNotas>& info) { return info.param.nombre; });

@@ -15,14 +15,64 @@ namespace fs = std::filesystem;
 
 namespace EntornoPruebas {
 
+namespace {
+
+// The build tree this test executable belongs to: it lives in <build>/bin.
+std::string compilacionPropia()
+{
+    std::error_code error;
+    const fs::path ejecutable = fs::read_symlink("/proc/self/exe", error);
+    if (error)
+        return std::string();
+    return ejecutable.parent_path().parent_path().string();
+}
+
+std::string entradaCache(const std::string& compilacion, const std::string& clave)
+{
+    std::ifstream cache(compilacion + "/CMakeCache.txt");
+    for (std::string linea; std::getline(cache, linea);) {
+        if (linea.compare(0, clave.size() + 1, clave + ":") == 0) {
+            const size_t igual = linea.find('=');
+            if (igual != std::string::npos)
+                return linea.substr(igual + 1);
+        }
+    }
+    return std::string();
+}
+
+// What the test runner would have set, read from the build tree itself, for a
+// run without it (or one whose environment did not arrive).
+std::string valorDeCompilacion(const std::string& nombre)
+{
+    const std::string compilacion = compilacionPropia();
+    if (compilacion.empty() || !fs::exists(compilacion + "/CMakeCache.txt"))
+        return std::string();
+    if (nombre == "TARSENVIK_BUILD_DIR")
+        return compilacion;
+    if (nombre == "TARSENVIK_SOURCE_DIR")
+        return entradaCache(compilacion, "CMAKE_HOME_DIRECTORY");
+    if (nombre == "TARSENVIK_TEST_DB_PORT")
+        return entradaCache(compilacion, "TARSENVIK_UPDATE_DB_PORT");
+    if (nombre == "TARSENVIK_TEST_HTTP_PORT")
+        return entradaCache(compilacion, "TARSENVIK_TEST_HTTP_PORT");
+    if (nombre == "TARSENVIK_TEST_SERVER_DIR") {
+        // As tests/CMakeLists.txt names it.
+        const std::string puerto = entradaCache(compilacion, "TARSENVIK_UPDATE_DB_PORT");
+        return puerto.empty() ? puerto : "/tmp/tarsenvik-test-server-" + puerto;
+    }
+    return std::string();
+}
+
+} // namespace
+
 std::string variable(const char* nombre)
 {
-    const char* valor = std::getenv(nombre);
-    if (valor == nullptr) {
+    if (const char* valor = std::getenv(nombre))
+        return valor;
+    const std::string deducido = valorDeCompilacion(nombre);
+    if (deducido.empty())
         ADD_FAILURE() << nombre << " is not set: run the tests through ctest";
-        return std::string();
-    }
-    return valor;
+    return deducido;
 }
 
 int puertoBaseDatos() { return std::atoi(variable("TARSENVIK_TEST_DB_PORT").c_str()); }
@@ -91,6 +141,40 @@ int ejecutarCapturando(const std::string& orden, std::string& salida)
         salida.append(bloque, leidos);
     const int estado = pclose(tuberia);
     return WIFEXITED(estado) ? WEXITSTATUS(estado) : -1;
+}
+
+namespace {
+
+// Stops the X server this process started itself, when the process ends.
+std::string ordenParadaPantalla;
+
+void pararPantallaPropia()
+{
+    if (!ordenParadaPantalla.empty())
+        ejecutar(ordenParadaPantalla);
+}
+
+} // namespace
+
+bool asegurarPantalla()
+{
+    const char* pantalla = std::getenv("DISPLAY");
+    if (pantalla == nullptr || *pantalla == '\0') {
+        ADD_FAILURE() << "DISPLAY is not set: run the tests through ctest";
+        return false;
+    }
+    if (ejecutar("timeout 10 xdpyinfo >/dev/null 2>&1") == 0)
+        return true;
+    const std::string guion = carpetaFuentes() + "/tests/support/xvfb";
+    if (ejecutar(guion + " start '" + pantalla + "' >/dev/null") != 0) {
+        ADD_FAILURE() << "cannot start Xvfb on " << pantalla;
+        return false;
+    }
+    if (ordenParadaPantalla.empty()) {
+        ordenParadaPantalla = guion + " stop '" + pantalla + "' >/dev/null 2>&1";
+        std::atexit(pararPantallaPropia);
+    }
+    return true;
 }
 
 void dormirMs(int ms)

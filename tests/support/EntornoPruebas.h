@@ -24,6 +24,11 @@ std::vector<std::string> listarFicheros(const std::string& carpeta);
 /// Relative path to content of every regular file below `carpeta`.
 std::vector<std::pair<std::string, std::string>> instantanea(const std::string& carpeta);
 
+/// Makes sure the X server of DISPLAY answers. The test runner starts it for
+/// the tests that declare they need it; for any other, this process starts it
+/// and stops it again when it ends. False (and a failure) when it cannot.
+bool asegurarPantalla();
+
 /// Runs a shell command; its exit status.
 int ejecutar(const std::string& orden);
 /// Runs a shell command and keeps what it writes on standard output; its exit status.

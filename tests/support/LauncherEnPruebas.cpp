@@ -20,6 +20,8 @@ using namespace EntornoPruebas;
 LauncherEnPruebas::LauncherEnPruebas(bool conAplicacion)
     : proceso(-1), estado(-1)
 {
+    // Without an X server the launcher could offer nothing at all.
+    asegurarPantalla();
     const std::string compilacion = carpetaCompilacion();
     fs::create_directories(carpeta / "bin");
     fs::create_directories(configuracion());
@@ -80,6 +82,7 @@ void LauncherEnPruebas::arrancar(const std::vector<std::string>& argumentos)
         setenv("TARSENVIK_RECORD", registro.c_str(), 1);
         // The application is found beside the launcher or on PATH: keep PATH free of it.
         setenv("PATH", "/usr/bin:/bin", 1);
+        setenv("NO_AT_BRIDGE", "1", 1);
         const int out = open(salidaRuta.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(erroresRuta.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, 1);
