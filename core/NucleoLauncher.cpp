@@ -43,9 +43,10 @@ struct Destino {
     bool colocado = false;   // the new content is in place
 };
 
+// Also a link that points nowhere: it is set aside and restored like a file.
 bool existe(const std::string& ruta)
 {
-    return Glib::file_test(ruta, Glib::FILE_TEST_EXISTS);
+    return Glib::file_test(ruta, Glib::FILE_TEST_EXISTS | Glib::FILE_TEST_IS_SYMLINK);
 }
 
 void borrar(const std::string& ruta)
@@ -90,6 +91,10 @@ bool NucleoLauncher::comprobarNuevasActualizaciones()
         instalada = versionMinima;
         config->setVersion(versionMinima);
     }
+    // Without its update button (a missing or broken layout) the offer would
+    // be a window the user can only close: go straight to the application.
+    if (interfazLauncher->getDialogoSeleccionAct()->getUpdateButton() == nullptr)
+        return false;
     if (!conexion.obtenerDatosBD(plataforma, instalada, *fila))
         return false;
 
@@ -220,6 +225,9 @@ bool NucleoLauncher::instalarFicheros()
 {
     const InstaladorVersion* instalador = modulosLauncher->getInstaladorVersion();
     const std::string instalacion = Plataforma::directorioInstalacion();
+    // Never install relative to whatever folder the launcher was started from.
+    if (instalacion.empty())
+        return false;
 
     // Entries naming the same destination install the later one.
     std::vector<Destino> destinos;
@@ -248,6 +256,8 @@ bool NucleoLauncher::instalarFicheros()
                        Gio::FILE_COPY_OVERWRITE);
             d.preparado = true;
         } catch (const Glib::Error&) {
+            // A copy that failed half way (a full disk) may have left a part behind.
+            borrar(d.destino + sufijoNuevo);
             correcto = false;
             break;
         }

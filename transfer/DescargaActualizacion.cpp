@@ -5,6 +5,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -30,9 +31,25 @@ struct CerrarFichero {
 using Curl = std::unique_ptr<CURL, LiberarCurl>;
 using Fichero = std::unique_ptr<FILE, CerrarFichero>;
 
+// Inactivity watch of the running release file transfer: when the amount
+// received last changed. The transfer library's own low-speed check averages
+// over several seconds, so a transfer that stalls after a burst would run on
+// well past the limit.
+std::chrono::steady_clock::time_point ultimoDato;
+curl_off_t ultimoRecibido = 0;
+
 int progresoTransferencia(void* contexto, curl_off_t totalDescarga, curl_off_t descargado,
                           curl_off_t totalSubida, curl_off_t subido)
 {
+    // Called at least once a second, data or not.
+    const auto ahora = std::chrono::steady_clock::now();
+    if (descargado != ultimoRecibido) {
+        ultimoRecibido = descargado;
+        ultimoDato = ahora;
+    } else if (limiteInactividad > 0
+               && ahora - ultimoDato >= std::chrono::seconds(limiteInactividad)) {
+        return 1;  // abandons the transfer
+    }
     return progress_callback(contexto, static_cast<double>(totalDescarga),
                              static_cast<double>(descargado), static_cast<double>(totalSubida),
                              static_cast<double>(subido));
@@ -43,6 +60,8 @@ int progresoTransferencia(void* contexto, curl_off_t totalDescarga, curl_off_t d
 void opcionesComunes(CURL* curl, const std::string& url)
 {
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    // The release table names the server; it must not make us read local files.
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     // libcurl ignores SSL_CERT_FILE by itself; users behind an inspecting
@@ -81,10 +100,10 @@ bool DescargaActualizacion::descargaDatos(std::string url, std::string ruta)
     opcionesComunes(curl.get(), url);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, writeFunction);
     curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
-    // A stalled server must not keep the user from the application for ever.
+    // A stalled server must not keep the user from the application for ever:
+    // the progress function abandons a transfer that receives nothing for
+    // limiteInactividad seconds, from the connection on.
     curl_easy_setopt(curl.get(), CURLOPT_CONNECTTIMEOUT, limiteInactividad);
-    curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_TIME, limiteInactividad);
 
     const Fichero salida(std::fopen(ruta.c_str(), "wb"));
     if (!salida)
@@ -92,6 +111,8 @@ bool DescargaActualizacion::descargaDatos(std::string url, std::string ruta)
 
     comienzo = time(nullptr);
     fraccionDesc1 = 0;
+    ultimoDato = std::chrono::steady_clock::now();
+    ultimoRecibido = 0;
     curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, progresoTransferencia);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, salida.get());
     return curl_easy_perform(curl.get()) == CURLE_OK;
