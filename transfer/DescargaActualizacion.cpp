@@ -38,6 +38,11 @@ using Fichero = std::unique_ptr<FILE, CerrarFichero>;
 std::chrono::steady_clock::time_point ultimoDato;
 curl_off_t ultimoRecibido = 0;
 
+// When the window was last refreshed: a fast transfer calls the progress
+// function thousands of times a second, and one refresh costs far more than
+// the bytes of one call.
+std::chrono::steady_clock::time_point ultimoRefresco;
+
 int progresoTransferencia(void* contexto, curl_off_t totalDescarga, curl_off_t descargado,
                           curl_off_t totalSubida, curl_off_t subido)
 {
@@ -57,8 +62,10 @@ int progresoTransferencia(void* contexto, curl_off_t totalDescarga, curl_off_t d
 
 // Options common to both transfers. Certificates are verified: the release's
 // files become programs on the user's machine.
-void opcionesComunes(CURL* curl, const std::string& url)
+void opcionesComunes(CURL* curl, const std::string& url, void* conexiones)
 {
+    if (conexiones != nullptr)
+        curl_easy_setopt(curl, CURLOPT_SHARE, conexiones);
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     // The release table names the server; it must not make us read local files.
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -76,11 +83,19 @@ void opcionesComunes(CURL* curl, const std::string& url)
 } // namespace
 
 DescargaActualizacion::DescargaActualizacion()
+    : conexiones(curl_share_init())
 {
     avanceDescarga = nullptr;
+    // Without the share every file would open a connection of its own.
+    if (conexiones != nullptr)
+        curl_share_setopt(conexiones, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
 }
 
-DescargaActualizacion::~DescargaActualizacion() = default;
+DescargaActualizacion::~DescargaActualizacion()
+{
+    if (conexiones != nullptr)
+        curl_share_cleanup(conexiones);
+}
 
 void DescargaActualizacion::setDialogoProgreso(DialogoActulizacion& dialogo)
 {
@@ -97,7 +112,7 @@ bool DescargaActualizacion::descargaDatos(std::string url, std::string ruta)
     const Curl curl(curl_easy_init());
     if (!curl)
         return false;
-    opcionesComunes(curl.get(), url);
+    opcionesComunes(curl.get(), url, conexiones);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, writeFunction);
     curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
     // A stalled server must not keep the user from the application for ever:
@@ -125,7 +140,7 @@ bool DescargaActualizacion::descargaFicheroXml(std::string urlBase, std::string 
     const Curl curl(curl_easy_init());
     if (!curl)
         return false;
-    opcionesComunes(curl.get(), url);
+    opcionesComunes(curl.get(), url, conexiones);
     curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT_MS, limiteXmlMs);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, writeFunction);
 
@@ -157,6 +172,12 @@ int progress_callback(void*, double totalDescarga, double descargado, double, do
             avanceDescarga->actualizaInfoDescarga(descargado / 1024, totalDescarga / 1024);
         }
     }
+    // The last report of a file always shows; the others at most every refrescoMs.
+    const auto ahora = std::chrono::steady_clock::now();
+    const bool completo = totalDescarga > 0 && descargado >= totalDescarga;
+    if (!completo && ahora - ultimoRefresco < std::chrono::milliseconds(DescargaActualizacion::refrescoMs))
+        return 0;
+    ultimoRefresco = ahora;
     UtilesLauncher::actualizarInterfaz();
     if (totalDescarga > 0 && descargado <= totalDescarga)
         avanceDescarga->actualizaEstado(descargado / totalDescarga);

@@ -16,9 +16,14 @@ public:
     /// A release file that receives nothing for this long is abandoned.
     static constexpr long inactividadPorDefecto = 60;
 
+    /// Shortest time between two refreshes of the window during a transfer.
+    static constexpr int refrescoMs = 40;
+
     /// Detaches the downloader from any progress panel.
     DescargaActualizacion();
     ~DescargaActualizacion();
+    DescargaActualizacion(const DescargaActualizacion&) = delete;
+    DescargaActualizacion& operator=(const DescargaActualizacion&) = delete;
 
     void setDialogoProgreso(DialogoActulizacion& dialogo);
 
@@ -32,6 +37,11 @@ public:
 
     /// Seconds without data after which a release file is abandoned.
     static void setLimiteInactividad(long segundos);
+
+private:
+    // libcurl share (CURLSH) through which every transfer of this downloader
+    // keeps its connection to the server open for the next file.
+    void* conexiones;
 };
 
 /// Write callback: streams the received bytes to the FILE* given as `salida`.
