@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* datos, size_t tamano)
     if (!config.escribFichConfig(copia, config))
         std::abort();
     const int version = config.getVersion();
-    config.setVersion(version + 1);
+    config.setVersion(~version);  // any other number: the read must replace it
     if (!config.leerFichConfig(copia, config) || config.getVersion() != version
         || config.getDireccion() != direccion)
         std::abort();
