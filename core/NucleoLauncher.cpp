@@ -1,8 +1,10 @@
 #include "core/NucleoLauncher.h"
 
 #include "core/ModulosLauncher.h"
+#include "platform/ClavePublica.h"
 #include "platform/Plataforma.h"
 #include "release/ConexionBD.h"
+#include "release/FirmaLista.h"
 #include "release/InstaladorVersion.h"
 #include "release/XmlInstalador.h"
 #include "ui/DialogoActulizacion.h"
@@ -54,10 +56,22 @@ void borrar(const std::string& ruta)
     std::remove(ruta.c_str());
 }
 
+// Disconnects a handler when the scope that needed it ends.
+class ConexionTemporal {
+public:
+    explicit ConexionTemporal(sigc::connection conexion) : conexion(conexion) {}
+    ~ConexionTemporal() { conexion.disconnect(); }
+    ConexionTemporal(const ConexionTemporal&) = delete;
+    ConexionTemporal& operator=(const ConexionTemporal&) = delete;
+
+private:
+    sigc::connection conexion;
+};
+
 } // namespace
 
 NucleoLauncher::NucleoLauncher()
-    : interfazLauncher(nullptr), modulosLauncher(nullptr), actualizando(false)
+    : interfazLauncher(nullptr), modulosLauncher(nullptr), actualizando(false), cancelada(false)
 {
     interfazLauncher = new InterfazLauncher();
     modulosLauncher = new ModulosLauncher();
@@ -125,6 +139,11 @@ void NucleoLauncher::iniciarActualizacion()
     if (actualizando)
         return;
     actualizando = true;
+    DescargaActualizacion::setCancelada(false);
+    // Before the default handler, which hides the window: the run then gives
+    // up at the next file. Only for this run; afterwards a close just closes.
+    const ConexionTemporal cierre(interfazLauncher->signal_delete_event().connect(
+        sigc::mem_fun(*this, &NucleoLauncher::alCerrarVentana), false));
 
     DescargaActualizacion* descarga = modulosLauncher->getDescargaActualizacion();
     ConfigLauncher* config = modulosLauncher->getConfigLauncher();
@@ -139,7 +158,8 @@ void NucleoLauncher::iniciarActualizacion()
         return;
     }
     if (!descargaDatos()) {
-        std::cout << "Error while downloading" << std::endl;
+        if (!cancelada)
+            std::cout << "Error while downloading" << std::endl;
         abandonarActualizacion();
         return;
     }
@@ -163,8 +183,18 @@ void NucleoLauncher::iniciarActualizacion()
 
 void NucleoLauncher::abandonarActualizacion()
 {
-    UtilesLauncher::dialogoError(mensajeError, tituloError);
+    // A user who closed the window asked for no more; no dialog comes back.
+    if (!cancelada)
+        UtilesLauncher::dialogoError(mensajeError, tituloError);
     interfazLauncher->cerrarActualizador();
+}
+
+bool NucleoLauncher::alCerrarVentana(GdkEventAny*)
+{
+    cancelada = true;
+    // Also the file that is arriving now: it could take long, or never end.
+    DescargaActualizacion::setCancelada(true);
+    return false;
 }
 
 bool NucleoLauncher::obtenerDatosDeActualizacion()
@@ -173,16 +203,44 @@ bool NucleoLauncher::obtenerDatosDeActualizacion()
     DescargaActualizacion* descarga = modulosLauncher->getDescargaActualizacion();
     if (!descarga->descargaFicheroXml(instalador->getPathXmlListado(), ficheroXml))
         return false;
+    // Built with a release key, the launcher takes only a list signed by it,
+    // for this very release, that declares every file's size and hash.
+    const std::string clave = ClavePublica::base64();
+    const bool firmada = !clave.empty();
+    std::string lista;
+    if (firmada) {
+        if (!descarga->descargaFicheroXml(instalador->getPathXmlListado(), FirmaLista::nombreFirma))
+            return false;
+        if (!FirmaLista::leerVerificada(UtilesLauncher::direccionConfig(ficheroXml),
+                                        UtilesLauncher::direccionConfig(FirmaLista::nombreFirma),
+                                        clave, lista)) {
+            std::cerr << "The file list is not signed with the release key" << std::endl;
+            return false;
+        }
+    }
     try {
         XmlInstalador lector(*instalador);
         lector.set_substitute_entities(true);
-        lector.parse_file(Glib::ustring(UtilesLauncher::direccionConfig(ficheroXml)));
+        if (firmada) {
+            // The bytes that were verified, not the file again.
+            lector.parse_memory_raw(reinterpret_cast<const unsigned char*>(lista.data()),
+                                    lista.size());
+            // An older signed list served again must not install an older release.
+            if (lector.getVersionLista() != std::to_string(instalador->getUltimaVersion())
+                || lector.getPlataformaLista() != instalador->getPlataforma()) {
+                std::cerr << "The signed file list is not the one of this release" << std::endl;
+                return false;
+            }
+        } else {
+            lector.parse_file(Glib::ustring(UtilesLauncher::direccionConfig(ficheroXml)));
+        }
     } catch (...) {
         return false;
     }
     // Names and folders come from the network: none may reach outside the
-    // cache folder or the installation.
-    return instalador->entradasSeguras();
+    // cache folder or the installation. Sizes and hashes must be usable.
+    return instalador->entradasSeguras() && instalador->comprobacionesValidas()
+           && (!firmada || instalador->comprobacionesCompletas());
 }
 
 bool NucleoLauncher::descargaDatos()
@@ -194,13 +252,27 @@ bool NucleoLauncher::descargaDatos()
     const int numFicheros = instalador->getNumFicheros();
 
     for (int i = 0; i < numFicheros; ++i) {
+        // Also a close that waited while the file list came, without events.
+        UtilesLauncher::actualizarInterfaz();
+        if (cancelada) {
+            if (!borraCacheDescarga(*instalador, i))
+                std::cout << "Error while deleting the downloaded files" << std::endl;
+            return false;
+        }
         const std::string nombre = instalador->getNombreFichero(i);
         if (panel) {
             panel->actualizaNumFicheros(i + 1, numFicheros);
             panel->actualizaInfoDescarga(0, 0);
         }
-        if (!descarga->descargaDatos(urlBase + "/" + nombre, UtilesLauncher::direccionCache(nombre))) {
-            if (!borraCacheDescarga(*instalador, i))
+        // Checked while it arrives, as the file list declares it.
+        DescargaActualizacion::Esperado esperado;
+        if (!InstaladorVersion::leerBytes(instalador->getBytesFichero(i), esperado.bytes))
+            esperado.bytes = -1;
+        esperado.sha256 = instalador->getSha256Fichero(i);
+        if (!descarga->descargaDatos(urlBase + "/" + nombre, UtilesLauncher::direccionCache(nombre),
+                                     esperado)) {
+            // A failed file's part stays for inspection, unless the user gave the run up.
+            if (!borraCacheDescarga(*instalador, cancelada ? i + 1 : i))
                 std::cout << "Error while deleting the downloaded files" << std::endl;
             return false;
         }

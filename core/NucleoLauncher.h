@@ -1,5 +1,7 @@
 #pragma once
 
+typedef struct _GdkEventAny GdkEventAny;
+
 class InterfazLauncher;
 class InstaladorVersion;
 class ModulosLauncher;
@@ -34,8 +36,12 @@ private:
     /// installation is as it was before.
     bool instalarFicheros();
     void abandonarActualizacion();
+    /// A close from the title bar during the run: the run gives up at the
+    /// next file instead of keeping the user from the application.
+    bool alCerrarVentana(GdkEventAny* evento);
 
     InterfazLauncher* interfazLauncher;   // owned
     ModulosLauncher* modulosLauncher;     // owned
     bool actualizando;
+    bool cancelada;  // the window was closed during the run
 };

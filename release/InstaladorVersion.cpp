@@ -13,8 +13,16 @@ InstaladorVersion::InstaladorVersion(int version, std::string plataforma,
 
 void InstaladorVersion::anadirFichero(std::string nombre, std::string ruta)
 {
+    anadirFichero(std::move(nombre), std::move(ruta), std::string(), std::string());
+}
+
+void InstaladorVersion::anadirFichero(std::string nombre, std::string ruta, std::string bytes,
+                                      std::string sha256)
+{
     nombresFicheros.push_back(std::move(nombre));
     rutasFicheros.push_back(std::move(ruta));
+    bytesFicheros.push_back(std::move(bytes));
+    sha256Ficheros.push_back(std::move(sha256));
 }
 
 int InstaladorVersion::getNumFicheros() const
@@ -34,6 +42,20 @@ std::string InstaladorVersion::getRutaFichero(int indice) const
     if (indice < 0 || indice >= getNumFicheros())
         return std::string();
     return rutasFicheros[static_cast<size_t>(indice)];
+}
+
+std::string InstaladorVersion::getBytesFichero(int indice) const
+{
+    if (indice < 0 || indice >= getNumFicheros())
+        return std::string();
+    return bytesFicheros[static_cast<size_t>(indice)];
+}
+
+std::string InstaladorVersion::getSha256Fichero(int indice) const
+{
+    if (indice < 0 || indice >= getNumFicheros())
+        return std::string();
+    return sha256Ficheros[static_cast<size_t>(indice)];
 }
 
 bool InstaladorVersion::nombreSeguro(const std::string& nombre)
@@ -72,6 +94,45 @@ bool InstaladorVersion::entradasSeguras() const
 {
     for (size_t i = 0; i < nombresFicheros.size(); ++i) {
         if (!nombreSeguro(nombresFicheros[i]) || !rutaSegura(rutasFicheros[i]))
+            return false;
+    }
+    return true;
+}
+
+bool InstaladorVersion::leerBytes(const std::string& bytes, long long& valor)
+{
+    // 18 digits stay below the largest long long, so no overflow is possible.
+    if (bytes.empty() || bytes.size() > 18
+        || bytes.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    valor = 0;
+    for (char cifra : bytes)
+        valor = valor * 10 + (cifra - '0');
+    return true;
+}
+
+bool InstaladorVersion::sha256Valido(const std::string& sha256)
+{
+    return sha256.size() == 64
+           && sha256.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
+
+bool InstaladorVersion::comprobacionesValidas() const
+{
+    long long valor = 0;
+    for (size_t i = 0; i < bytesFicheros.size(); ++i) {
+        if (!bytesFicheros[i].empty() && !leerBytes(bytesFicheros[i], valor))
+            return false;
+        if (!sha256Ficheros[i].empty() && !sha256Valido(sha256Ficheros[i]))
+            return false;
+    }
+    return true;
+}
+
+bool InstaladorVersion::comprobacionesCompletas() const
+{
+    for (size_t i = 0; i < bytesFicheros.size(); ++i) {
+        if (bytesFicheros[i].empty() || sha256Ficheros[i].empty())
             return false;
     }
     return true;

@@ -53,12 +53,23 @@ void XmlInstalador::parse_file(const Glib::ustring& fichero)
 
 void XmlInstalador::on_start_element(const Glib::ustring&, const AttributeList& atributos)
 {
+    // The release a list belongs to is told on its root element only.
+    const bool raiz = !raizLeida;
+    raizLeida = true;
     for (const auto& atributo : atributos) {
         try {
             if (atributo.name.compare("nombre") == 0)
                 nombreFichero = atributo.value.raw();
             if (atributo.name.compare("ruta") == 0)
                 rutaFichero = atributo.value.raw();
+            if (atributo.name.compare("bytes") == 0)
+                bytesFichero = atributo.value.raw();
+            if (atributo.name.compare("sha256") == 0)
+                sha256Fichero = atributo.value.raw();
+            if (raiz && atributo.name.compare("version") == 0)
+                versionLista = atributo.value.raw();
+            if (raiz && atributo.name.compare("plataforma") == 0)
+                plataformaLista = atributo.value.raw();
         } catch (const Glib::ConvertError& error) {
             std::cerr << "XmlParse attributes Exception obtaining name or value" << error.what()
                       << std::endl;
@@ -70,7 +81,9 @@ void XmlInstalador::on_end_element(const Glib::ustring& nombre)
 {
     if (nombre.compare("fichero") != 0)
         return;
-    instaladorVersion.anadirFichero(nombreFichero, rutaFichero);
+    instaladorVersion.anadirFichero(nombreFichero, rutaFichero, bytesFichero, sha256Fichero);
     nombreFichero.clear();
     rutaFichero.clear();
+    bytesFichero.clear();
+    sha256Fichero.clear();
 }

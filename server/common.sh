@@ -99,3 +99,40 @@ ensure_packages() {
   [[ -z $own_policy ]] || rm -f "$policy"
   ((rc == 0)) || die "could not install ${pkgs[*]}"
 }
+
+# The release signing tool, in SIGN_TOOL: $TARSENVIK_SIGN_TOOL when set (a
+# build tree's bin/tarsenvik-sign), else built on demand from server/tools
+# into the source tree's build-sign/ (only a compiler, cmake and libsodium
+# are needed; missing Debian packages are installed).
+find_sign_tool() {
+  if [[ -n ${TARSENVIK_SIGN_TOOL:-} ]]; then
+    [[ -x $TARSENVIK_SIGN_TOOL ]] || die "TARSENVIK_SIGN_TOOL is not a program: $TARSENVIK_SIGN_TOOL"
+    SIGN_TOOL=$TARSENVIK_SIGN_TOOL
+    return
+  fi
+  local top build pkgs=() c
+  top=$(cd "$(dirname "$(realpath "${BASH_SOURCE[0]}")")/.." && pwd)
+  build=$top/build-sign
+  for c in g++:g++ cmake:cmake make:make pkg-config:pkg-config; do
+    command -v "${c%%:*}" >/dev/null || pkgs+=("${c#*:}")
+  done
+  pkg-config --exists libsodium 2>/dev/null || pkgs+=(libsodium-dev)
+  if ((${#pkgs[@]})); then
+    echo "installing: ${pkgs[*]}" >&2
+    { DEBIAN_FRONTEND=noninteractive apt-get update -q &&
+      DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+        "${pkgs[@]}"; } >&2 || die "could not install ${pkgs[*]}"
+  fi
+  # Two publishers at once build it once.
+  mkdir -p "$build"
+  (
+    flock -w 300 8 || die "another build of the signing tool is still running"
+    if [[ ! -f $build/CMakeCache.txt ]]; then
+      cmake -S "$top/server/tools" -B "$build" -DCMAKE_BUILD_TYPE=Release >"$build/configure.log" 2>&1 ||
+        { cat "$build/configure.log" >&2; die "could not configure the signing tool"; }
+    fi
+    cmake --build "$build" --target tarsenvik-sign >"$build/build.log" 2>&1 ||
+      { cat "$build/build.log" >&2; die "could not build the signing tool"; }
+  ) 8>"$build/.lock" || exit 1
+  SIGN_TOOL=$build/bin/tarsenvik-sign
+}

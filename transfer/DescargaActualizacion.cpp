@@ -1,9 +1,11 @@
 #include "transfer/DescargaActualizacion.h"
 
+#include "release/FirmaLista.h"
 #include "ui/DialogoActulizacion.h"
 #include "ui/UtilesLauncher.h"
 
 #include <curl/curl.h>
+#include <sodium.h>
 
 #include <chrono>
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include <ctime>
 #include <iostream>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -21,6 +24,7 @@ time_t final = 0;
 double fraccionDesc1 = 0;
 double fraccionDesc2 = 0;
 long limiteInactividad = DescargaActualizacion::inactividadPorDefecto;
+bool cancelada = false;
 
 struct LiberarCurl {
     void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
@@ -43,9 +47,41 @@ curl_off_t ultimoRecibido = 0;
 // the bytes of one call.
 std::chrono::steady_clock::time_point ultimoRefresco;
 
+// Where the write callback puts a transfer's bytes, and what it checks on the
+// way: the count against the declared size, and the running hash.
+struct Destino {
+    FILE* fichero = nullptr;
+    curl_off_t recibidos = 0;
+    curl_off_t limite = -1;  // negative: no size declared
+    bool excedido = false;
+    bool conHash = false;
+    crypto_hash_sha256_state hash;
+};
+
+std::size_t escribirDestino(void* datos, std::size_t tamano, std::size_t cantidad, void* contexto)
+{
+    Destino& destino = *static_cast<Destino*>(contexto);
+    const std::size_t bytes = tamano * cantidad;
+    // Not a byte past the declared size reaches the disk: answering short
+    // makes the transfer library abandon the transfer here and now.
+    if (destino.limite >= 0 && static_cast<curl_off_t>(bytes) > destino.limite - destino.recibidos) {
+        destino.excedido = true;
+        return 0;
+    }
+    const std::size_t escritos = writeFunction(datos, 1, bytes, destino.fichero);
+    if (escritos != bytes)
+        return 0;
+    destino.recibidos += static_cast<curl_off_t>(bytes);
+    if (destino.conHash)
+        crypto_hash_sha256_update(&destino.hash, static_cast<const unsigned char*>(datos), bytes);
+    return escritos;
+}
+
 int progresoTransferencia(void* contexto, curl_off_t totalDescarga, curl_off_t descargado,
                           curl_off_t totalSubida, curl_off_t subido)
 {
+    if (cancelada)
+        return 1;  // abandons the transfer
     // Called at least once a second, data or not.
     const auto ahora = std::chrono::steady_clock::now();
     if (descargado != ultimoRecibido) {
@@ -55,6 +91,10 @@ int progresoTransferencia(void* contexto, curl_off_t totalDescarga, curl_off_t d
                && ahora - ultimoDato >= std::chrono::seconds(limiteInactividad)) {
         return 1;  // abandons the transfer
     }
+    // Without a length from the server, the declared size is the total.
+    const Destino* destino = static_cast<const Destino*>(contexto);
+    if (totalDescarga <= 0 && destino != nullptr && destino->limite > 0)
+        totalDescarga = destino->limite;
     return progress_callback(contexto, static_cast<double>(totalDescarga),
                              static_cast<double>(descargado), static_cast<double>(totalSubida),
                              static_cast<double>(subido));
@@ -86,6 +126,7 @@ DescargaActualizacion::DescargaActualizacion()
     : conexiones(curl_share_init())
 {
     avanceDescarga = nullptr;
+    FirmaLista::iniciarSodium();
     // Without the share every file would open a connection of its own.
     if (conexiones != nullptr)
         curl_share_setopt(conexiones, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
@@ -107,13 +148,39 @@ void DescargaActualizacion::setLimiteInactividad(long segundos)
     limiteInactividad = segundos;
 }
 
+void DescargaActualizacion::setCancelada(bool valor)
+{
+    cancelada = valor;
+}
+
 bool DescargaActualizacion::descargaDatos(std::string url, std::string ruta)
 {
+    return descargaDatos(std::move(url), std::move(ruta), Esperado());
+}
+
+bool DescargaActualizacion::descargaDatos(std::string url, std::string ruta,
+                                          const Esperado& esperado)
+{
+    if (cancelada)
+        return false;
+    unsigned char hashEsperado[crypto_hash_sha256_BYTES];
+    const bool conHash = !esperado.sha256.empty();
+    if (conHash) {
+        size_t largo = 0;
+        const char* fin = nullptr;
+        if (!FirmaLista::iniciarSodium()
+            || sodium_hex2bin(hashEsperado, sizeof hashEsperado, esperado.sha256.data(),
+                              esperado.sha256.size(), nullptr, &largo, &fin)
+                   != 0
+            || largo != sizeof hashEsperado || fin != esperado.sha256.data() + esperado.sha256.size())
+            return false;
+    }
+
     const Curl curl(curl_easy_init());
     if (!curl)
         return false;
     opcionesComunes(curl.get(), url, conexiones);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, writeFunction);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, escribirDestino);
     curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
     // A stalled server must not keep the user from the application for ever:
     // the progress function abandons a transfer that receives nothing for
@@ -124,13 +191,44 @@ bool DescargaActualizacion::descargaDatos(std::string url, std::string ruta)
     if (!salida)
         return false;
 
+    Destino destino;
+    destino.fichero = salida.get();
+    destino.limite = esperado.bytes;
+    destino.conHash = conHash;
+    if (conHash)
+        crypto_hash_sha256_init(&destino.hash);
+
     comienzo = time(nullptr);
     fraccionDesc1 = 0;
     ultimoDato = std::chrono::steady_clock::now();
     ultimoRecibido = 0;
     curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, progresoTransferencia);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, salida.get());
-    return curl_easy_perform(curl.get()) == CURLE_OK;
+    curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, &destino);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &destino);
+    const CURLcode resultado = curl_easy_perform(curl.get());
+    if (destino.excedido) {
+        std::cerr << "Refused " << url << ": more than the declared " << esperado.bytes
+                  << " bytes" << std::endl;
+        return false;
+    }
+    // What the stream still buffers must reach the disk: the hash speaks of
+    // the bytes received, not of the file.
+    if (resultado != CURLE_OK || std::fflush(salida.get()) != 0)
+        return false;
+    if (esperado.bytes >= 0 && destino.recibidos != esperado.bytes) {
+        std::cerr << "Refused " << url << ": " << destino.recibidos << " bytes, not the declared "
+                  << esperado.bytes << std::endl;
+        return false;
+    }
+    if (conHash) {
+        unsigned char hash[crypto_hash_sha256_BYTES];
+        crypto_hash_sha256_final(&destino.hash, hash);
+        if (sodium_memcmp(hash, hashEsperado, sizeof hash) != 0) {
+            std::cerr << "Refused " << url << ": its SHA-256 is not the declared one" << std::endl;
+            return false;
+        }
+    }
+    return true;
 }
 
 bool DescargaActualizacion::descargaFicheroXml(std::string urlBase, std::string nombre)
@@ -142,13 +240,16 @@ bool DescargaActualizacion::descargaFicheroXml(std::string urlBase, std::string 
         return false;
     opcionesComunes(curl.get(), url, conexiones);
     curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT_MS, limiteXmlMs);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, writeFunction);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, escribirDestino);
 
     const Fichero salida(std::fopen(UtilesLauncher::direccionConfig(nombre).c_str(), "wb"));
     if (!salida)
         return false;
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, salida.get());
-    return curl_easy_perform(curl.get()) == CURLE_OK;
+    Destino destino;
+    destino.fichero = salida.get();
+    destino.limite = limiteXmlBytes;
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &destino);
+    return curl_easy_perform(curl.get()) == CURLE_OK && std::fflush(salida.get()) == 0;
 }
 
 std::size_t writeFunction(void* datos, std::size_t tamano, std::size_t cantidad, void* salida)

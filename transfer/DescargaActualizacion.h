@@ -18,6 +18,19 @@ public:
 
     /// Shortest time between two refreshes of the window during a transfer.
     static constexpr int refrescoMs = 40;
+    /// Largest file list (and signature) taken: a server that sends more
+    /// must not fill the settings folder's disk.
+    static constexpr long long limiteXmlBytes = 16LL * 1024 * 1024;
+
+    /// What a release file must turn out to be, as its file list declares it.
+    struct Esperado {
+        /// Exact size in bytes; negative: not declared. More is abandoned at
+        /// once, less fails at the end. Also the progress total when the
+        /// server sends no length.
+        long long bytes = -1;
+        /// SHA-256 of the content, 64 hexadecimal digits; empty: not declared.
+        std::string sha256;
+    };
 
     /// Detaches the downloader from any progress panel.
     DescargaActualizacion();
@@ -30,13 +43,21 @@ public:
     /// Fetches `url` into `ruta` (created or truncated), reporting progress to
     /// the panel. True when the transfer succeeded.
     bool descargaDatos(std::string url, std::string ruta);
+    /// The same, and true only when the content is what `esperado` declares,
+    /// checked while it arrives. On failure `ruta` holds at most the
+    /// declared size.
+    bool descargaDatos(std::string url, std::string ruta, const Esperado& esperado);
 
     /// Fetches base URL, "/", `nombre` into the settings folder under `nombre`,
-    /// within limiteXmlMs and without progress reports.
+    /// within limiteXmlMs and limiteXmlBytes, without progress reports.
     bool descargaFicheroXml(std::string urlBase, std::string nombre);
 
     /// Seconds without data after which a release file is abandoned.
     static void setLimiteInactividad(long segundos);
+
+    /// While set, a running release file transfer is abandoned at its next
+    /// progress report and new ones fail at once: the user closed the window.
+    static void setCancelada(bool cancelada);
 
 private:
     // libcurl share (CURLSH) through which every transfer of this downloader

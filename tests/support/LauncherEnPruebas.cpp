@@ -17,7 +17,7 @@
 namespace fs = std::filesystem;
 using namespace EntornoPruebas;
 
-LauncherEnPruebas::LauncherEnPruebas(bool conAplicacion)
+LauncherEnPruebas::LauncherEnPruebas(bool conAplicacion, const std::string& ejecutable)
     : proceso(-1), estado(-1)
 {
     // Without an X server the launcher could offer nothing at all.
@@ -26,7 +26,7 @@ LauncherEnPruebas::LauncherEnPruebas(bool conAplicacion)
     fs::create_directories(carpeta / "bin");
     fs::create_directories(configuracion());
     // A copy, not a link: the launcher finds its installation from its own path.
-    fs::copy_file(compilacion + "/bin/tarsenvik-launcher", binario());
+    fs::copy_file(compilacion + "/bin/" + ejecutable, binario());
     fs::copy(compilacion + "/src", carpeta / "src", fs::copy_options::recursive);
     if (conAplicacion)
         fs::copy_file(compilacion + "/tests/tarsenvik-recorder", carpeta / "bin/tarsenvik.exe");

@@ -13,8 +13,11 @@
 /// "tarsenvik.exe" beside it, and its own configuration folder.
 class LauncherEnPruebas {
 public:
-    /// `conAplicacion` false leaves "tarsenvik.exe" out.
-    explicit LauncherEnPruebas(bool conAplicacion = true);
+    /// `conAplicacion` false leaves "tarsenvik.exe" out. `ejecutable` names
+    /// the launcher binary of the build's bin/ that is installed under F/bin
+    /// as "tarsenvik-launcher" (e.g. "tarsenvik-launcher-firmado").
+    explicit LauncherEnPruebas(bool conAplicacion = true,
+                               const std::string& ejecutable = "tarsenvik-launcher");
     ~LauncherEnPruebas();
     LauncherEnPruebas(const LauncherEnPruebas&) = delete;
     LauncherEnPruebas& operator=(const LauncherEnPruebas&) = delete;

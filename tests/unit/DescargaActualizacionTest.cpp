@@ -13,8 +13,10 @@
 #include <gtkmm/container.h>
 #include <gtkmm/label.h>
 #include <gtkmm/progressbar.h>
+#include <sodium.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -305,13 +307,19 @@ TEST_F(DescargaActualizacionTest, ProgressWithAndWithoutAKnownLength)
     struct Caso {
         const char* nombre;
         Longitud longitud;
+        long long declarado;  // size the file list declares; negative: none
         bool conFraccion;
         const char* cantidad;  // pattern of the amount label
     };
     const std::vector<Caso> casos = {
-        {"chunked", Longitud::Troceada, false, "^Downloaded [0-9.]+ from 0 KB$"},
-        {"ended by closing", Longitud::HastaCierre, false, "^Downloaded [0-9.]+ from 0 KB$"},
-        {"announced length", Longitud::Anunciada, true, "^Downloaded [0-9.]+ from 12 KB$"},
+        {"chunked", Longitud::Troceada, -1, false, "^Downloaded [0-9.]+ from 0 KB$"},
+        {"ended by closing", Longitud::HastaCierre, -1, false, "^Downloaded [0-9.]+ from 0 KB$"},
+        {"announced length", Longitud::Anunciada, -1, true, "^Downloaded [0-9.]+ from 12 KB$"},
+        // The file list's size stands in for the length the server does not send.
+        {"chunked, size declared", Longitud::Troceada, 12 * 1024, true,
+         "^Downloaded [0-9.]+ from 12 KB$"},
+        {"ended by closing, size declared", Longitud::HastaCierre, 12 * 1024, true,
+         "^Downloaded [0-9.]+ from 12 KB$"},
     };
     for (const Caso& caso : casos) {
         SCOPED_TRACE(caso.nombre);
@@ -333,7 +341,10 @@ TEST_F(DescargaActualizacionTest, ProgressWithAndWithoutAKnownLength)
         int cambiosFraccion = 0;
         panel.barra->property_fraction().signal_changed().connect([&] { ++cambiosFraccion; });
 
-        ASSERT_TRUE(descarga.descargaDatos(servidor.url() + "/fichero", scratch / "fichero"));
+        DescargaActualizacion::Esperado esperado;
+        esperado.bytes = caso.declarado;
+        ASSERT_TRUE(
+            descarga.descargaDatos(servidor.url() + "/fichero", scratch / "fichero", esperado));
         EXPECT_EQ(leerFichero(scratch / "fichero"), r.cuerpo);
         const std::string cantidad = panel.cantidad->get_text();
         EXPECT_TRUE(std::regex_search(cantidad, std::regex(caso.cantidad))) << cantidad;
@@ -493,6 +504,148 @@ TEST_F(DescargaActualizacionTest, FileListReplacesTheCopyInTheSettingsFolder)
     EXPECT_EQ(leerFichero(local), nuevo);
     EXPECT_EQ(listarFicheros(UtilesLauncher::obtenerDireccionCache()),
               std::vector<std::string>{});
+}
+
+std::string sha256Hex(const std::string& datos)
+{
+    unsigned char hash[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256(hash, reinterpret_cast<const unsigned char*>(datos.data()), datos.size());
+    char hex[2 * sizeof hash + 1];
+    sodium_bin2hex(hex, sizeof hex, hash, sizeof hash);
+    return hex;
+}
+
+std::string mayusculas(std::string texto)
+{
+    for (char& c : texto)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return texto;
+}
+
+// A release file is checked against the size and hash its list declares
+// while it arrives: more bytes than declared are abandoned at once and never
+// reach the disk; fewer, or other bytes, fail at the end.
+TEST_F(DescargaActualizacionTest, DeclaredSizeAndHashAreCheckedWhileStreaming)
+{
+    // A stall after the body is cut by the size check, long before this.
+    DescargaActualizacion::setLimiteInactividad(20);
+    const std::string cuerpo = trozoDePrueba(20000);
+    const long long tamano = static_cast<long long>(cuerpo.size());
+    const std::string hash = sha256Hex(cuerpo);
+    std::string alterado = cuerpo;
+    alterado[12345] ^= 0x01;
+    const std::string enorme = trozoDePrueba(8 * 1024 * 1024);
+
+    struct Caso {
+        const char* nombre;
+        Respuesta respuesta;
+        DescargaActualizacion::Esperado esperado;
+        bool correcto;
+        bool pedido;  // the server was asked at all
+    };
+    auto respuesta = [](const std::string& datos, Longitud longitud, Final final = Final::Completo,
+                        long long anunciada = -1) {
+        Respuesta r;
+        r.cuerpo = datos;
+        r.longitud = longitud;
+        r.final = final;
+        r.anunciada = anunciada;
+        // (An empty body through the server's piecewise path never ends.)
+        r.trozo = datos.empty() ? 0 : 4096;
+        return r;
+    };
+    auto esperado = [](long long bytes, const std::string& sha256) {
+        DescargaActualizacion::Esperado e;
+        e.bytes = bytes;
+        e.sha256 = sha256;
+        return e;
+    };
+    const std::vector<Caso> casos = {
+        {"size and hash as declared", respuesta(cuerpo, Longitud::Anunciada),
+         esperado(tamano, hash), true, true},
+        {"hash in capitals, chunked", respuesta(cuerpo, Longitud::Troceada),
+         esperado(tamano, mayusculas(hash)), true, true},
+        {"hash only, no length", respuesta(cuerpo, Longitud::HastaCierre), esperado(-1, hash), true,
+         true},
+        {"size only", respuesta(alterado, Longitud::Anunciada), esperado(tamano, ""), true, true},
+        {"nothing declared", respuesta(alterado, Longitud::Anunciada), esperado(-1, ""), true, true},
+        {"an empty file", respuesta("", Longitud::Anunciada), esperado(0, sha256Hex("")), true,
+         true},
+        {"one bit changed", respuesta(alterado, Longitud::Anunciada), esperado(tamano, hash), false,
+         true},
+        {"one bit changed, size not declared", respuesta(alterado, Longitud::Troceada),
+         esperado(-1, hash), false, true},
+        {"one byte short", respuesta(cuerpo.substr(1), Longitud::Anunciada),
+         esperado(tamano, ""), false, true},
+        {"one byte more", respuesta(cuerpo + "x", Longitud::Anunciada), esperado(tamano, ""), false,
+         true},
+        {"a length announced beyond the declared size",
+         respuesta(enorme, Longitud::Anunciada, Final::Estancar,
+                   static_cast<long long>(enorme.size()) * 4),
+         esperado(tamano, hash), false, true},
+        {"no length, more than declared, then silence",
+         respuesta(enorme, Longitud::HastaCierre, Final::Estancar), esperado(tamano, hash), false,
+         true},
+        {"chunked, more than declared, then silence",
+         respuesta(enorme, Longitud::Troceada, Final::Estancar), esperado(tamano, ""), false, true},
+        {"a declared hash that is not one", respuesta(cuerpo, Longitud::Anunciada),
+         esperado(tamano, hash.substr(2) + "zz"), false, false},
+    };
+    for (const Caso& caso : casos) {
+        SCOPED_TRACE(caso.nombre);
+        ServidorDefectuoso servidor;
+        servidor.responder("/fichero", caso.respuesta);
+        const std::string destino = scratch / "fichero";
+        escribirFichero(destino, "previous content");
+        DescargaActualizacion descarga;
+        const auto inicio = std::chrono::steady_clock::now();
+        EXPECT_EQ(descarga.descargaDatos(servidor.url() + "/fichero", destino, caso.esperado),
+                  caso.correcto);
+        EXPECT_LT(segundosDesde(inicio), 5.0);
+        EXPECT_EQ(servidor.rutasPedidas().size(), caso.pedido ? 1u : 0u);
+        if (caso.correcto) {
+            EXPECT_EQ(leerFichero(destino), caso.respuesta.cuerpo);
+        } else if (caso.esperado.bytes >= 0 && caso.pedido) {
+            std::error_code error;
+            EXPECT_LE(static_cast<long long>(fs::file_size(destino, error)), caso.esperado.bytes);
+        }
+    }
+}
+
+// The file list and its signature have no declared size: a server that sends
+// more than limiteXmlBytes is cut off there, within the time limit.
+TEST_F(DescargaActualizacionTest, FileListLargerThanTheLimitIsAbandoned)
+{
+    const std::size_t limite = static_cast<std::size_t>(DescargaActualizacion::limiteXmlBytes);
+    struct Caso {
+        const char* nombre;
+        std::size_t tamano;
+        bool correcto;
+    };
+    const std::vector<Caso> casos = {
+        {"at the limit", limite, true},
+        {"beyond the limit", limite + 64 * 1024, false},
+    };
+    for (const Caso& caso : casos) {
+        SCOPED_TRACE(caso.nombre);
+        ServidorDefectuoso servidor;
+        Respuesta r;
+        r.cuerpo = trozoDePrueba(caso.tamano);
+        r.longitud = Longitud::HastaCierre;
+        r.trozo = 64 * 1024;
+        servidor.responder("/rel/XmlInstalacion.xml.sig", r);
+        DescargaActualizacion descarga;
+        const auto inicio = std::chrono::steady_clock::now();
+        EXPECT_EQ(descarga.descargaFicheroXml(servidor.url() + "/rel", "XmlInstalacion.xml.sig"),
+                  caso.correcto);
+        EXPECT_LT(segundosDesde(inicio), 2.4);
+        const std::string guardado =
+            leerFichero(UtilesLauncher::direccionConfig("XmlInstalacion.xml.sig"));
+        EXPECT_LE(guardado.size(), limite);
+        if (caso.correcto) {
+            EXPECT_TRUE(guardado == r.cuerpo);
+        }
+    }
 }
 
 } // namespace

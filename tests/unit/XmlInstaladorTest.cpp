@@ -1,3 +1,4 @@
+#include "release/FirmaLista.h"
 #include "release/InstaladorVersion.h"
 #include "release/XmlInstalador.h"
 #include "support/EntornoPruebas.h"
@@ -7,11 +8,13 @@
 #include <libxml++/exceptions/exception.h>
 #include <libxml/parser.h>
 #include <netinet/in.h>
+#include <sodium.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -261,6 +264,240 @@ TEST(XmlInstaladorTest, RechazaLaExplosionDeEntidades)
         for (const auto& entrada : lectura.entradas)
             EXPECT_LT(entrada.first.size(), 1000u);
     }
+}
+
+} // namespace
+
+namespace {
+
+const std::string hashA(64, 'a');
+const std::string hashB = "0123456789abcdefABCDEF0123456789abcdef0123456789ABCDEF0123456789";
+
+struct Entrada {
+    std::string nombre, bytes, sha256;
+    bool operator==(const Entrada& otra) const
+    {
+        return nombre == otra.nombre && bytes == otra.bytes && sha256 == otra.sha256;
+    }
+};
+
+std::ostream& operator<<(std::ostream& salida, const Entrada& e)
+{
+    return salida << "{" << e.nombre << ", bytes '" << e.bytes << "', sha256 '" << e.sha256 << "'}";
+}
+
+// Everything a reader leaves behind: the record's entries with their checks,
+// and the root element's release and platform.
+struct LecturaCompleta {
+    std::vector<Entrada> entradas;
+    bool validas = false;
+    bool completas = false;
+    std::string version, plataforma;
+    bool lanzo = false;
+};
+
+LecturaCompleta leerCompleto(const std::string& documento)
+{
+    const CarpetaTemporal carpeta;
+    escribirFichero(carpeta / "XmlInstalacion.xml", documento);
+    InstaladorVersion instalador(8, "win32", "http://h/r/win32/8", "notas");
+    LecturaCompleta lectura;
+    try {
+        XmlInstalador lector(instalador);
+        lector.set_substitute_entities(true);
+        lector.parse_file(carpeta / "XmlInstalacion.xml");
+        lectura.version = lector.getVersionLista();
+        lectura.plataforma = lector.getPlataformaLista();
+    } catch (const xmlpp::exception&) {
+        lectura.lanzo = true;
+    }
+    for (int i = 0; i < instalador.getNumFicheros(); ++i)
+        lectura.entradas.push_back(
+            {instalador.getNombreFichero(i), instalador.getBytesFichero(i), instalador.getSha256Fichero(i)});
+    lectura.validas = instalador.comprobacionesValidas();
+    lectura.completas = instalador.comprobacionesCompletas();
+    return lectura;
+}
+
+// "bytes" and "sha256" are remembered like "nombre": the last seen before a
+// "fichero" end, cleared by it. The reader keeps what it reads; the record's
+// checks tell a malformed value, which makes the update give up.
+TEST(XmlInstaladorTest, TamanoYHashDeCadaFichero)
+{
+    const struct {
+        const char* caso;
+        std::string documento;
+        std::vector<Entrada> esperadas;
+        bool validas;
+        bool completas;
+    } casos[] = {
+        {"both given", "<l><fichero nombre='a' bytes='12' sha256='" + hashA + "'/></l>",
+         {{"a", "12", hashA}}, true, true},
+        {"neither given: an old list", "<l><fichero nombre='a' ruta='r/'/></l>", {{"a", "", ""}},
+         true, false},
+        {"size only", "<l><fichero nombre='a' bytes='0'/></l>", {{"a", "0", ""}}, true, false},
+        {"hash only, either letter case", "<l><fichero nombre='a' sha256='" + hashB + "'/></l>",
+         {{"a", "", hashB}}, true, false},
+        {"reset at each fichero end",
+         "<l><fichero nombre='a' bytes='1' sha256='" + hashA + "'/><fichero nombre='b'/></l>",
+         {{"a", "1", hashA}, {"b", "", ""}}, true, false},
+        {"on a wrapping element: the first fichero only",
+         "<l><g bytes='5' sha256='" + hashA + "'><fichero nombre='a'/><fichero nombre='b'/></g></l>",
+         {{"a", "5", hashA}, {"b", "", ""}}, true, false},
+        {"after the last end: dropped",
+         "<l><fichero nombre='a'/><x bytes='5' sha256='" + hashA + "'/></l>", {{"a", "", ""}}, true,
+         false},
+        {"last one wins", "<l><fichero nombre='a' bytes='1'><x bytes='2'/></fichero></l>",
+         {{"a", "2", ""}}, true, false},
+        {"letter case of the names counts",
+         "<l><fichero nombre='a' Bytes='1' SHA256='" + hashA + "'/></l>", {{"a", "", ""}}, true,
+         false},
+        {"an empty value is no value", "<l><fichero nombre='a' bytes='' sha256=''/></l>",
+         {{"a", "", ""}}, true, false},
+        {"18 digits", "<l><fichero nombre='a' bytes='999999999999999999'/></l>",
+         {{"a", "999999999999999999", ""}}, true, false},
+        {"19 digits", "<l><fichero nombre='a' bytes='1000000000000000000'/></l>",
+         {{"a", "1000000000000000000", ""}}, false, false},
+        {"negative size", "<l><fichero nombre='a' bytes='-1'/></l>", {{"a", "-1", ""}}, false,
+         false},
+        {"size with a blank", "<l><fichero nombre='a' bytes=' 12'/></l>", {{"a", " 12", ""}}, false,
+         false},
+        {"size in hex", "<l><fichero nombre='a' bytes='0x10'/></l>", {{"a", "0x10", ""}}, false,
+         false},
+        {"fractional size", "<l><fichero nombre='a' bytes='1.5'/></l>", {{"a", "1.5", ""}}, false,
+         false},
+        {"hash one digit short",
+         "<l><fichero nombre='a' bytes='1' sha256='" + hashA.substr(1) + "'/></l>",
+         {{"a", "1", hashA.substr(1)}}, false, true},
+        {"hash one digit long", "<l><fichero nombre='a' bytes='1' sha256='" + hashA + "0'/></l>",
+         {{"a", "1", hashA + "0"}}, false, true},
+        {"hash with a letter past f",
+         "<l><fichero nombre='a' bytes='1' sha256='" + hashA.substr(1) + "g'/></l>",
+         {{"a", "1", hashA.substr(1) + "g"}}, false, true},
+        {"one bad entry among good ones",
+         "<l><fichero nombre='a' bytes='1' sha256='" + hashA + "'/><fichero nombre='b' bytes='x' sha256='"
+             + hashA + "'/></l>",
+         {{"a", "1", hashA}, {"b", "x", hashA}}, false, true},
+    };
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(caso.caso);
+        const LecturaCompleta lectura = leerCompleto(caso.documento);
+        EXPECT_FALSE(lectura.lanzo);
+        EXPECT_EQ(lectura.entradas, caso.esperadas);
+        EXPECT_EQ(lectura.validas, caso.validas);
+        EXPECT_EQ(lectura.completas, caso.completas);
+    }
+}
+
+// The release a list belongs to is read from its root element alone, and
+// reading it changes nothing about the entries.
+TEST(XmlInstaladorTest, VersionYPlataformaDeLaRaiz)
+{
+    const struct {
+        const char* caso;
+        std::string documento;
+        std::string version, plataforma;
+        std::vector<Entrada> esperadas;
+    } casos[] = {
+        {"both on the root",
+         "<?xml version='1.0'?><instalacion version='305080' plataforma='win32'>"
+         "<fichero nombre='a'/></instalacion>",
+         "305080", "win32", {{"a", "", ""}}},
+        {"absent", "<instalacion><fichero nombre='a'/></instalacion>", "", "", {{"a", "", ""}}},
+        {"on a child only: not the list's",
+         "<l><fichero nombre='a' version='9' plataforma='x'/><f version='9'/></l>", "", "",
+         {{"a", "", ""}}},
+        {"the root's, not a later element's",
+         "<l version='1' plataforma='win32'><x version='2' plataforma='linux'/>"
+         "<fichero nombre='a'/></l>",
+         "1", "win32", {{"a", "", ""}}},
+        {"kept as written", "<l version=' 0305080' plataforma='Win32'/>", " 0305080", "Win32", {}},
+        {"a root named fichero is also an entry", "<fichero nombre='a' version='3' plataforma='p'/>",
+         "3", "p", {{"a", "", ""}}},
+    };
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(caso.caso);
+        const LecturaCompleta lectura = leerCompleto(caso.documento);
+        EXPECT_FALSE(lectura.lanzo);
+        EXPECT_EQ(lectura.version, caso.version);
+        EXPECT_EQ(lectura.plataforma, caso.plataforma);
+        EXPECT_EQ(lectura.entradas, caso.esperadas);
+    }
+}
+
+std::string enBase64(const unsigned char* datos, size_t largo,
+                     int variante = sodium_base64_VARIANT_ORIGINAL)
+{
+    std::vector<char> texto(sodium_base64_ENCODED_LEN(largo, variante));
+    sodium_bin2base64(texto.data(), texto.size(), datos, largo, variante);
+    return texto.data();
+}
+
+// The signature of the file list: only the exact bytes, signed by the key's
+// holder, in the form the signing tool writes, pass.
+TEST(XmlInstaladorTest, FirmaDeLaLista)
+{
+    ASSERT_TRUE(FirmaLista::iniciarSodium());
+    unsigned char publica[crypto_sign_PUBLICKEYBYTES], secreta[crypto_sign_SECRETKEYBYTES];
+    unsigned char otraPublica[crypto_sign_PUBLICKEYBYTES], otraSecreta[crypto_sign_SECRETKEYBYTES];
+    crypto_sign_keypair(publica, secreta);
+    crypto_sign_keypair(otraPublica, otraSecreta);
+    const std::string lista = "<instalacion version='7' plataforma='win32'>\n"
+                              "<fichero nombre='a' bytes='1' sha256='" + hashA + "'/>\n</instalacion>\n";
+    auto firmar = [&](const std::string& datos, const unsigned char* clave) {
+        unsigned char firma[crypto_sign_BYTES];
+        crypto_sign_detached(firma, nullptr, reinterpret_cast<const unsigned char*>(datos.data()),
+                             datos.size(), clave);
+        return std::string(reinterpret_cast<char*>(firma), sizeof firma);
+    };
+    auto b64 = [](const std::string& binario, int variante = sodium_base64_VARIANT_ORIGINAL) {
+        return enBase64(reinterpret_cast<const unsigned char*>(binario.data()), binario.size(),
+                        variante);
+    };
+    const std::string firma = firmar(lista, secreta);
+    const std::string clave = enBase64(publica, sizeof publica);
+    std::string cambiada = lista;
+    cambiada[cambiada.find("bytes='1'") + 7] = '2';
+
+    const struct {
+        const char* caso;
+        std::string datos, firma, clave;
+        bool valida;
+    } casos[] = {
+        {"as the tool writes it", lista, b64(firma) + "\n", clave, true},
+        {"bare, and with blanks and CRLF", lista, "  " + b64(firma) + "\r\n", clave, true},
+        {"one byte of the list changed", cambiada, b64(firma) + "\n", clave, false},
+        {"a line end added to the list", lista + "\n", b64(firma) + "\n", clave, false},
+        {"signed by another key", lista, b64(firmar(lista, otraSecreta)) + "\n", clave, false},
+        {"checked against another key", lista, b64(firma) + "\n",
+         enBase64(otraPublica, sizeof otraPublica), false},
+        {"empty signature", lista, "", clave, false},
+        {"signature cut short", lista, b64(firma.substr(0, 63)) + "\n", clave, false},
+        {"signature with a byte more", lista, b64(firma + "x") + "\n", clave, false},
+        {"text after the signature", lista, b64(firma) + "\nextra\n", clave, false},
+        {"URL-safe base64", lista, b64(firma, sodium_base64_VARIANT_URLSAFE) + "\n", clave,
+         b64(firma) == b64(firma, sodium_base64_VARIANT_URLSAFE)},
+        {"the signature in hex", lista, std::string(128, '0'), clave, false},
+        {"no key", lista, b64(firma), "", false},
+        {"a key cut short", lista, b64(firma), clave.substr(0, 40), false},
+    };
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(caso.caso);
+        EXPECT_EQ(FirmaLista::verificar(caso.datos, caso.firma, caso.clave), caso.valida);
+    }
+
+    // From the files as the launcher keeps them: the bytes verified are handed back.
+    const CarpetaTemporal carpeta;
+    escribirFichero(carpeta / "XmlInstalacion.xml", lista);
+    escribirFichero(carpeta / "XmlInstalacion.xml.sig", b64(firma) + "\n");
+    std::string contenido = "previo";
+    EXPECT_TRUE(FirmaLista::leerVerificada(carpeta / "XmlInstalacion.xml",
+                                           carpeta / "XmlInstalacion.xml.sig", clave, contenido));
+    EXPECT_EQ(contenido, lista);
+    contenido = "previo";
+    EXPECT_FALSE(FirmaLista::leerVerificada(carpeta / "XmlInstalacion.xml", carpeta / "no-existe.sig",
+                                            clave, contenido));
+    EXPECT_EQ(contenido, "previo");
 }
 
 } // namespace
