@@ -318,14 +318,25 @@ bool NucleoLauncher::instalarFicheros()
         }
     }
 
-    // First every new file is copied beside its destination; a missing folder,
+    // A cached file that no later destination needs is moved rather than
+    // copied: on one file system that costs a rename instead of its bytes.
+    std::map<std::string, size_t> ultimoUso;
+    for (size_t i = 0; i < destinos.size(); ++i)
+        ultimoUso[destinos[i].origen] = i;
+
+    // First every new file is put beside its destination; a missing folder,
     // a full disk or a permission stops the install before anything changed.
     bool correcto = true;
-    for (Destino& d : destinos) {
+    for (size_t i = 0; i < destinos.size(); ++i) {
+        Destino& d = destinos[i];
+        const std::string nuevo = d.destino + sufijoNuevo;
+        if (ultimoUso[d.origen] == i && std::rename(d.origen.c_str(), nuevo.c_str()) == 0) {
+            d.preparado = true;
+            continue;
+        }
         try {
             Gio::File::create_for_path(d.origen)
-                ->copy(Gio::File::create_for_path(d.destino + sufijoNuevo),
-                       Gio::FILE_COPY_OVERWRITE);
+                ->copy(Gio::File::create_for_path(nuevo), Gio::FILE_COPY_OVERWRITE);
             d.preparado = true;
         } catch (const Glib::Error&) {
             // A copy that failed half way (a full disk) may have left a part behind.

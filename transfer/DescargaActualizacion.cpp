@@ -273,14 +273,17 @@ int progress_callback(void*, double totalDescarga, double descargado, double, do
             avanceDescarga->actualizaInfoDescarga(descargado / 1024, totalDescarga / 1024);
         }
     }
-    // The last report of a file always shows; the others at most every refrescoMs.
+    // Events run at most every refrescoMs; the last fraction of a file is
+    // always set, and drawn at the next refresh.
     const auto ahora = std::chrono::steady_clock::now();
     const bool completo = totalDescarga > 0 && descargado >= totalDescarga;
-    if (!completo && ahora - ultimoRefresco < std::chrono::milliseconds(DescargaActualizacion::refrescoMs))
-        return 0;
-    ultimoRefresco = ahora;
-    UtilesLauncher::actualizarInterfaz();
-    if (totalDescarga > 0 && descargado <= totalDescarga)
+    const bool refrescar =
+        ahora - ultimoRefresco >= std::chrono::milliseconds(DescargaActualizacion::refrescoMs);
+    if (refrescar) {
+        ultimoRefresco = ahora;
+        UtilesLauncher::actualizarInterfaz();
+    }
+    if ((refrescar || completo) && totalDescarga > 0 && descargado <= totalDescarga)
         avanceDescarga->actualizaEstado(descargado / totalDescarga);
     return 0;
 }
