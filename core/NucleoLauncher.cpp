@@ -18,6 +18,7 @@
 #include <gtkmm/button.h>
 #include <gtkmm/textview.h>
 
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <map>
@@ -251,9 +252,16 @@ bool NucleoLauncher::descargaDatos()
     DialogoActulizacion* panel = interfazLauncher->getDialogoActualizacion();
     const int numFicheros = instalador->getNumFicheros();
 
+    auto ultimoRefresco = std::chrono::steady_clock::time_point();
     for (int i = 0; i < numFicheros; ++i) {
         // Also a close that waited while the file list came, without events.
-        UtilesLauncher::actualizarInterfaz();
+        // Not before every file: with thousands of small files the redraws
+        // would cost more than the downloads.
+        const auto ahora = std::chrono::steady_clock::now();
+        if (ahora - ultimoRefresco >= std::chrono::milliseconds(DescargaActualizacion::refrescoMs)) {
+            ultimoRefresco = ahora;
+            UtilesLauncher::actualizarInterfaz();
+        }
         if (cancelada) {
             if (!borraCacheDescarga(*instalador, i))
                 std::cout << "Error while deleting the downloaded files" << std::endl;
