@@ -142,7 +142,8 @@ void NucleoLauncher::iniciarActualizacion()
     actualizando = true;
     DescargaActualizacion::setCancelada(false);
     // Before the default handler, which hides the window: the run then gives
-    // up at the next file. Only for this run; afterwards a close just closes.
+    // up, even in the middle of a file. Only for this run; afterwards a close
+    // just closes.
     const ConexionTemporal cierre(interfazLauncher->signal_delete_event().connect(
         sigc::mem_fun(*this, &NucleoLauncher::alCerrarVentana), false));
 

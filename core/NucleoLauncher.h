@@ -36,8 +36,8 @@ private:
     /// installation is as it was before.
     bool instalarFicheros();
     void abandonarActualizacion();
-    /// A close from the title bar during the run: the run gives up at the
-    /// next file instead of keeping the user from the application.
+    /// A close from the title bar during the run: the run gives up, also in
+    /// the middle of a file, instead of keeping the user from the application.
     bool alCerrarVentana(GdkEventAny* evento);
 
     InterfazLauncher* interfazLauncher;   // owned
